@@ -1,0 +1,107 @@
+// The registries: every gateway, host and host group the program knows, in
+// creation order, and the operations that find, create and link them.
+// Records are created during start-up (hosts also while sending) and are never
+// moved or released before the process exits, so references to them stay valid.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <netdb.h>
+
+#include "values/duration.h"
+#include "values/ether.h"
+#include "values/secret.h"
+
+// One resolved destination of a gateway and the UDP socket opened for it.
+struct Target {
+    const addrinfo* entry = nullptr;  // into a resolver result that lives until exit
+    int socket = -1;
+};
+
+// A named destination that packets are sent to.
+struct Gateway {
+    std::optional<std::string> name;     // absent for nameless gateways, which no lookup finds
+    std::optional<std::string> address;  // absent: 255.255.255.255
+    std::optional<std::string> port;     // absent: 7
+    std::deque<Target> targets;          // newest first
+    std::uint32_t copies = 0;            // 0 = not set
+    Duration delay{};
+    Secret secret{};
+};
+
+// A machine to wake.
+struct Host {
+    std::string name;
+    MacAddress mac{};            // all zero: cannot be woken
+    Gateway* gateway = nullptr;  // absent: the default gateway
+    std::uint32_t copies = 0;
+    Duration delay{};
+    Secret secret{};
+};
+
+// An ordered set of hosts woken together.
+struct HostGroup {
+    static constexpr std::size_t kGrowth = 64;
+
+    std::string name;
+    Duration delay{};            // between one member and the next
+    std::vector<Host*> members;  // in joining order, each host once; room grows by 64
+    std::unordered_set<const Host*> member_set;  // the same hosts, for the membership check
+
+    std::size_t count() const { return members.size(); }
+    std::size_t capacity() const { return members.capacity(); }
+};
+
+using AddrinfoList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
+
+// The one set of registries of the process.
+struct Registry {
+    std::deque<Gateway> gateways;
+    std::deque<Host> hosts;
+    std::deque<HostGroup> hostgroups;
+    Gateway* default_gateway = nullptr;
+    HostGroup* all_group = nullptr;
+    std::vector<AddrinfoList> resolved;  // the resolver results that targets point into
+};
+
+extern Registry registry;
+
+// Lookups: the first record in creation order with that name; null with errno ENXIO when
+// none matches, null with errno untouched for a null name. Nameless gateways never match.
+Gateway* gateway_find(const char* name);
+Host* host_find(const char* name);
+HostGroup* hostgroup_find(const char* name);
+
+// Find or create. A new named gateway takes its name as its address and brings a
+// host group of the same name; a null name makes a new nameless gateway on every call.
+// A created record leaves errno ENXIO from the lookup.
+Gateway* gateway_get(const char* name);
+HostGroup* hostgroup_get(const char* name);
+// A new host takes its MAC address from mac_parse(name); when that fails the host is
+// created all the same with an all-zero MAC and errno EINVAL.
+Host* host_get(const char* name);
+
+// Adds `host` at the end of the group's members unless it is one already.
+// Returns the member count, or -1 for a null argument.
+[[nodiscard]] int hostgroup_add(HostGroup* group, Host* host);
+
+// Links `host` to the gateway called `name` and adds it to the group of that name.
+// -1 for a null name; -1 with ENXIO (and the host's gateway cleared) when no gateway has
+// that name; 0 otherwise, with ENXIO when no group bears the gateway's name any more.
+[[nodiscard]] int host_set_via(Host* host, const char* name);
+
+// Fills `mac` from an ethers host name or else from a textual MAC address.
+// 0, or -1 with errno EINVAL (mac unchanged); -1 with errno untouched for a null text.
+[[nodiscard]] int mac_parse(const char* text, MacAddress& mac);
+
+// Pushes a new target for one resolver result at the head of the gateway's targets.
+Target* target_push(Gateway* gateway, const addrinfo* entry);
+
+// The numeric address text of a target; nothing when it has no entry.
+std::optional<std::string> sockaddr_text(const Target& target);
