@@ -48,7 +48,7 @@ int gateway_set_secret(Gateway& gateway, const char* text) {
 
 int host_set_name(Host& host, const char* text) {
     if (text == nullptr) return -1;
-    host.name = text;
+    host_rename(host, text);
     return 0;
 }
 int host_set_copies(Host& host, const char* text) {

@@ -73,8 +73,8 @@ int section(Reader& reader, std::string_view header) {
     return 0;
 }
 
-int host_pair(Reader& reader, const char* value) {
-    Host* host = host_get(value);
+int host_pair(Reader& reader, const char* value, bool derive_mac) {
+    Host* host = host_get(value, derive_mac);
     if (host == nullptr) return reader.fail(text_printf("%s: Invalid host name", shown(value)));
     if (host->gateway == nullptr && reader.section_gateway != nullptr) {
         host->gateway = reader.section_gateway;
@@ -135,6 +135,18 @@ std::vector<const char*> tokens_of(char* line) {
     return tokens;
 }
 
+// True when the host pair at `index` is followed on its line by a "mac" pair for the same
+// host: the MAC that a new host would take from its name can never be seen then, since the
+// line either sets another or ends the process, and the ethers lookup is spared.
+bool mac_follows(const std::vector<const char*>& tokens, std::size_t index) {
+    for (std::size_t i = index + 2; i < tokens.size(); i += 2) {
+        const std::string_view word = tokens[i];
+        if (word == "mac") return true;
+        if (word == "host" || word == "gateway") return false;
+    }
+    return false;
+}
+
 int read_pairs(Reader& reader, const std::vector<const char*>& tokens) {
     for (std::size_t i = 0; i < tokens.size(); i += 2) {
         const std::string_view word = tokens[i];
@@ -146,7 +158,7 @@ int read_pairs(Reader& reader, const std::vector<const char*>& tokens) {
         if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
             result = section(reader, word);
         } else if (word == "host") {
-            result = host_pair(reader, value);
+            result = host_pair(reader, value, !mac_follows(tokens, i));
         } else if (word == "gateway") {
             result = gateway_pair(reader, value);
         } else {

@@ -9,32 +9,85 @@ Registry registry;
 
 namespace {
 
+const std::string* name_of(const Gateway& gateway) {
+    return gateway.name ? &*gateway.name : nullptr;
+}
+const std::string* name_of(const Host& host) {
+    return &host.name;
+}
+const std::string* name_of(const HostGroup& group) {
+    return &group.name;
+}
+
 template <typename Record>
-Record* find_named(std::deque<Record>& records, const char* name) {
+Record* find_named(const NameIndex<Record>& index, const char* name) {
     if (name == nullptr) return nullptr;
+    const auto found = index.entries.find(name);
+    if (found == index.entries.end()) {
+        errno = ENXIO;
+        return nullptr;
+    }
+    return found->second.first;
+}
+
+// A new record, the last in creation order, so it is first only for a name no other bears.
+template <typename Record>
+void index_added(NameIndex<Record>& index, Record& record) {
+    auto [entry, fresh] = index.entries.try_emplace(*name_of(record), &record, 0);
+    ++entry->second.count;
+}
+
+// The first record in creation order that bears `name`.
+template <typename Record>
+Record* first_named(std::deque<Record>& records, const std::string& name) {
     for (Record& record : records) {
-        if constexpr (std::is_same_v<Record, Gateway>) {
-            if (record.name && *record.name == name) return &record;
-        } else {
-            if (record.name == name) return &record;
+        const std::string* own = name_of(record);
+        if (own != nullptr && *own == name) return &record;
+    }
+    return nullptr;
+}
+
+template <typename Record>
+void rename(std::deque<Record>& records, NameIndex<Record>& index, Record& record,
+            std::optional<std::string> old_name, const std::string& new_name) {
+    if (old_name) {
+        const auto old_entry = index.entries.find(*old_name);
+        if (--old_entry->second.count == 0) {
+            index.entries.erase(old_entry);
+        } else if (old_entry->second.first == &record) {
+            old_entry->second.first = first_named(records, *old_name);
         }
     }
-    errno = ENXIO;
-    return nullptr;
+    auto [entry, fresh] = index.entries.try_emplace(new_name, &record, 0);
+    if (++entry->second.count > 1 && entry->second.first != &record) {
+        entry->second.first = first_named(records, new_name);
+    }
 }
 
 }  // namespace
 
 Gateway* gateway_find(const char* name) {
-    return find_named(registry.gateways, name);
+    return find_named(registry.gateway_names, name);
 }
 
 Host* host_find(const char* name) {
-    return find_named(registry.hosts, name);
+    return find_named(registry.host_names, name);
 }
 
 HostGroup* hostgroup_find(const char* name) {
-    return find_named(registry.hostgroups, name);
+    return find_named(registry.hostgroup_names, name);
+}
+
+void gateway_rename(Gateway& gateway, const char* name) {
+    std::optional<std::string> old_name = std::move(gateway.name);
+    gateway.name = name;
+    rename(registry.gateways, registry.gateway_names, gateway, std::move(old_name), *gateway.name);
+}
+
+void host_rename(Host& host, const char* name) {
+    std::string old_name = std::move(host.name);
+    host.name = name;
+    rename(registry.hosts, registry.host_names, host, std::move(old_name), host.name);
 }
 
 HostGroup* hostgroup_get(const char* name) {
@@ -43,6 +96,7 @@ HostGroup* hostgroup_get(const char* name) {
     HostGroup& group = registry.hostgroups.emplace_back();
     group.name = name;
     group.members.reserve(HostGroup::kGrowth);
+    index_added(registry.hostgroup_names, group);
     return &group;
 }
 
@@ -54,17 +108,19 @@ Gateway* gateway_get(const char* name) {
     if (name != nullptr) {
         gateway.name = name;
         gateway.address = name;
+        index_added(registry.gateway_names, gateway);
         hostgroup_get(name);
     }
     return &gateway;
 }
 
-Host* host_get(const char* name) {
+Host* host_get(const char* name, bool derive_mac) {
     if (name == nullptr) return nullptr;
     if (Host* found = host_find(name)) return found;
     Host& host = registry.hosts.emplace_back();
     host.name = name;
-    (void)mac_parse(name, host.mac);
+    index_added(registry.host_names, host);
+    if (derive_mac) (void)mac_parse(name, host.mac);
     return &host;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -60,6 +61,18 @@ struct HostGroup {
 
 using AddrinfoList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
 
+// Beside each list, the records of each name: how many bear it and the first of them in
+// creation order, so that lookups need no walk. Only a rename that makes two names equal,
+// or leaves a name to a later record, walks the list again.
+template <typename Record>
+struct NameIndex {
+    struct Entry {
+        Record* first;
+        std::size_t count;
+    };
+    std::unordered_map<std::string, Entry> entries;
+};
+
 // The one set of registries of the process.
 struct Registry {
     std::deque<Gateway> gateways;
@@ -68,6 +81,10 @@ struct Registry {
     Gateway* default_gateway = nullptr;
     HostGroup* all_group = nullptr;
     std::vector<AddrinfoList> resolved;  // the resolver results that targets point into
+
+    NameIndex<Gateway> gateway_names;
+    NameIndex<Host> host_names;
+    NameIndex<HostGroup> hostgroup_names;
 };
 
 extern Registry registry;
@@ -84,8 +101,9 @@ HostGroup* hostgroup_find(const char* name);
 Gateway* gateway_get(const char* name);
 HostGroup* hostgroup_get(const char* name);
 // A new host takes its MAC address from mac_parse(name); when that fails the host is
-// created all the same with an all-zero MAC and errno EINVAL.
-Host* host_get(const char* name);
+// created all the same with an all-zero MAC and errno EINVAL. A caller that sets the MAC
+// before anything can read it passes derive_mac false and spares the ethers lookup.
+Host* host_get(const char* name, bool derive_mac = true);
 
 // Adds `host` at the end of the group's members unless it is one already.
 // Returns the member count, or -1 for a null argument.
@@ -99,6 +117,11 @@ Host* host_get(const char* name);
 // Fills `mac` from an ethers host name or else from a textual MAC address.
 // 0, or -1 with errno EINVAL (mac unchanged); -1 with errno untouched for a null text.
 [[nodiscard]] int mac_parse(const char* text, MacAddress& mac);
+
+// Renames a record, keeping the lookups by name right (the first record in creation order
+// with a name wins).
+void gateway_rename(Gateway& gateway, const char* name);
+void host_rename(Host& host, const char* name);
 
 // Pushes a new target for one resolver result at the head of the gateway's targets.
 Target* target_push(Gateway* gateway, const addrinfo* entry);

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <syslog.h>
 
 #include "frontend/options.h"
 #include "send/packet.h"
@@ -104,8 +105,12 @@ void relay(const HostsByMac& hosts, const MacAddress& mac) {
     std::printf("Got WoL for host: %s (%s)\n", host->name.c_str(), text.c_str());
     // A daemon's line for each relay is not held back until it is stopped.
     std::fflush(stdout);
+    syslog(LOG_INFO, "Got WoL for host: %s (%s)", host->name.c_str(), text.c_str());
     if (host_send(host) < 0) {
+        const int cause = errno;
         debug_line("*** Error send WoL message to %s (%s)\n", host->name.c_str(), text.c_str());
+        syslog(LOG_WARNING, "Error send WoL message to %s (%s): %s", host->name.c_str(),
+               text.c_str(), std::strerror(cause));
     }
 }
 
@@ -135,6 +140,10 @@ int serve(int descriptor, const Secret& secret, const HostsByMac& hosts) {
 }
 
 }  // namespace
+
+void daemon_log_open() {
+    openlog("tesk", LOG_PID, LOG_DAEMON);
+}
 
 int daemon_run(Gateway& listener) {
     if (listener.targets.empty()) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <sys/socket.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "config/export.h"
@@ -165,8 +166,11 @@ int tesk_main(int argc, char** argv) {
     }
     if (listener != nullptr) {
         if (options.foreground == 0) daemon_detach();
+        daemon_log_open();
         (void)daemon_run(*listener);
-        fail(std::string("daemon_run: ") + std::strerror(errno));
+        const std::string cause = std::strerror(errno);
+        syslog(LOG_ERR, "daemon_run: %s", cause.c_str());
+        fail("daemon_run: " + cause);
     }
     if (first_name < argc) return send_arguments(argc - first_name, argv + first_name);
     return send_standard_input();
