@@ -27,8 +27,18 @@ void drain(int fd, std::string& into, bool& open) {
 
 }  // namespace
 
-Outcome run_tesk(const std::vector<std::string>& args, const RunSpec& spec) {
-    TempDir home;
+namespace {
+
+struct Launched {
+    pid_t pid;
+    int out_fd;
+    int err_fd;
+    int terminal;  // the pseudo-terminal's master side, or -1
+};
+
+// Starts the program with its output on pipes; the input as `spec` says.
+Launched launch(const std::vector<std::string>& args, const RunSpec& spec,
+                const std::string& home) {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (pipe(out_pipe) < 0 || pipe(err_pipe) < 0 || pipe(in_pipe) < 0)
         throw std::runtime_error("pipe");
@@ -41,23 +51,20 @@ Outcome run_tesk(const std::vector<std::string>& args, const RunSpec& spec) {
         }
         terminal_name = ptsname(terminal);
     }
-
     const pid_t child = fork();
     if (child == 0) {
         if (spec.terminal_input) {
-            const int slave = open(terminal_name.c_str(), O_RDWR | O_NOCTTY);
-            dup2(slave, 0);
+            dup2(open(terminal_name.c_str(), O_RDWR | O_NOCTTY), 0);
         } else if (spec.input) {
             dup2(in_pipe[0], 0);
         } else {
-            const int null_device = open("/dev/null", O_RDONLY);
-            dup2(null_device, 0);
+            dup2(open("/dev/null", O_RDONLY), 0);
         }
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
         for (int fd = 3; fd < 256; ++fd)
             close(fd);
-        const std::string home_dir = spec.home.value_or(home.path);
+        const std::string home_dir = spec.home.value_or(home);
         if (home_dir.empty()) {
             unsetenv("HOME");
         } else {
@@ -81,12 +88,24 @@ Outcome run_tesk(const std::vector<std::string>& args, const RunSpec& spec) {
         (void)!write(in_pipe[1], spec.input->data(), spec.input->size());
     }
     close(in_pipe[1]);
+    return {child, out_pipe[0], err_pipe[0], terminal};
+}
 
+int exit_status(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+Outcome run_tesk(const std::vector<std::string>& args, const RunSpec& spec) {
+    TempDir home;
+    const Launched child = launch(args, spec, home.path);
+    int terminal = child.terminal;
     Outcome outcome;
     bool out_open = true, err_open = true;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long>(spec.timeout_seconds * 1000));
     const auto start = std::chrono::steady_clock::now();
+    const auto deadline =
+        start + std::chrono::milliseconds(static_cast<long>(spec.timeout_seconds * 1000));
     bool eof_sent = false;
     while (out_open || err_open) {
         // End of input on the terminal once the program has prompted (or had the time to).
@@ -96,26 +115,96 @@ Outcome run_tesk(const std::vector<std::string>& args, const RunSpec& spec) {
             (void)!write(terminal, "\x04", 1);
             eof_sent = true;
         }
-        pollfd fds[2] = {{out_open ? out_pipe[0] : -1, POLLIN, 0},
-                         {err_open ? err_pipe[0] : -1, POLLIN, 0}};
+        pollfd fds[2] = {{out_open ? child.out_fd : -1, POLLIN, 0},
+                         {err_open ? child.err_fd : -1, POLLIN, 0}};
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            kill(child, SIGKILL);
+            kill(child.pid, SIGKILL);
             break;
         }
         const int wait_ms = terminal >= 0 && !eof_sent ? 100 : static_cast<int>(left.count());
         if (poll(fds, 2, wait_ms) <= 0) continue;
-        if (fds[0].revents != 0) drain(out_pipe[0], outcome.out, out_open);
-        if (fds[1].revents != 0) drain(err_pipe[0], outcome.err, err_open);
+        if (fds[0].revents != 0) drain(child.out_fd, outcome.out, out_open);
+        if (fds[1].revents != 0) drain(child.err_fd, outcome.err, err_open);
     }
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+    close(child.out_fd);
+    close(child.err_fd);
     int status = 0;
-    waitpid(child, &status, 0);
+    waitpid(child.pid, &status, 0);
     if (terminal >= 0) close(terminal);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.status = exit_status(status);
     return outcome;
+}
+
+Background::Background(const std::vector<std::string>& args, const RunSpec& spec) {
+    static const TempDir home;
+    const Launched child = launch(args, spec, home.path);
+    pid = child.pid;
+    out_fd = child.out_fd;
+    err_fd = child.err_fd;
+}
+
+Background::~Background() {
+    if (pid > 0) stop();
+    if (out_fd >= 0) close(out_fd);
+    if (err_fd >= 0) close(err_fd);
+}
+
+bool Background::read_until(const std::string* text, const std::string* in, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    bool out_open = out_fd >= 0, err_open = err_fd >= 0;
+    while (text == nullptr || in->find(*text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || (!out_open && !err_open)) break;
+        pollfd fds[2] = {{out_open ? out_fd : -1, POLLIN, 0}, {err_open ? err_fd : -1, POLLIN, 0}};
+        if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+        if (fds[0].revents != 0) drain(out_fd, out, out_open);
+        if (fds[1].revents != 0) drain(err_fd, err, err_open);
+    }
+    return text != nullptr && in->find(*text) != std::string::npos;
+}
+
+bool Background::wait_for_err(const std::string& text, double seconds) {
+    return read_until(&text, &err, seconds);
+}
+
+bool Background::wait_for_out(const std::string& text, double seconds) {
+    return read_until(&text, &out, seconds);
+}
+
+void Background::settle(double seconds) {
+    read_until(nullptr, nullptr, seconds);
+}
+
+int Background::stop() {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        int raw = 0;
+        waitpid(pid, &raw, 0);
+        status = exit_status(raw);
+        pid = -1;
+        settle(0.05);
+    }
+    return status;
+}
+
+int Background::wait(double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) == pid) {
+            status = exit_status(raw);
+            pid = -1;
+            break;
+        }
+        settle(0.02);
+    }
+    if (pid <= 0) settle(0.05);
+    return pid > 0 ? -1 : status;
 }
 
 TempDir::TempDir() {
@@ -136,6 +225,23 @@ std::string TempDir::write(const std::string& name, const std::string& text) con
     std::fwrite(text.data(), 1, text.size(), out);
     std::fclose(out);
     return file;
+}
+
+EtcOverlay::EtcOverlay(const EtcFiles& files) {
+    if (!isolated()) throw std::runtime_error("EtcOverlay outside an isolated test");
+    const std::string etc = copy.path + "/etc";
+    if (std::system(("cp -a /etc " + etc + " 2>/dev/null; test -d " + etc).c_str()) != 0) {
+        throw std::runtime_error("cannot copy /etc");
+    }
+    for (const auto& [name, text] : files)
+        copy.write("etc/" + name, text);
+    if (std::system(("mount --bind " + etc + " /etc").c_str()) != 0) {
+        throw std::runtime_error("cannot bind " + etc);
+    }
+}
+
+EtcOverlay::~EtcOverlay() {
+    (void)std::system("umount /etc");
 }
 
 bool isolated() {

@@ -29,6 +29,8 @@ Sink::Sink(const std::string& address, std::uint16_t wanted) {
     fd = socket(six ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
     const int big = 4 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&storage), length) < 0) {
         throw std::runtime_error("sink bind " + address + ": " + std::strerror(errno));
     }
@@ -46,9 +48,27 @@ std::vector<Datagram> Sink::collect(std::chrono::milliseconds quiet) {
     pollfd waiting{fd, POLLIN, 0};
     while (poll(&waiting, 1, static_cast<int>(quiet.count())) > 0) {
         std::uint8_t buffer[70000];
-        const ssize_t size = recv(fd, buffer, sizeof buffer, 0);
+        alignas(cmsghdr) char control[256];
+        iovec data{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = recvmsg(fd, &message, 0);
         if (size < 0) break;
-        got.push_back({{buffer, buffer + size}, std::chrono::steady_clock::now()});
+        auto when = std::chrono::system_clock::now();
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp;
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                when = std::chrono::system_clock::time_point(
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                        std::chrono::seconds(stamp.tv_sec) +
+                        std::chrono::nanoseconds(stamp.tv_nsec)));
+            }
+        }
+        got.push_back({{buffer, buffer + size}, when});
     }
     return got;
 }

@@ -8,7 +8,7 @@
 
 struct Datagram {
     std::vector<std::uint8_t> bytes;
-    std::chrono::steady_clock::time_point when;
+    std::chrono::system_clock::time_point when;  // the kernel's time of arrival
 };
 
 struct Sink {
