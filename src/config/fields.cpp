@@ -28,7 +28,9 @@ int set_secret(Secret& field, const char* text) {
 }  // namespace
 
 int gateway_set_name(Gateway& gateway, const char* text) {
-    return set_text(gateway.name, text);
+    if (text == nullptr) return -1;
+    gateway_rename(gateway, text);
+    return 0;
 }
 int gateway_set_address(Gateway& gateway, const char* text) {
     return set_text(gateway.address, text);
