@@ -346,6 +346,27 @@ TEST(DefaultFiles, ASyntaxErrorInADefaultFileStopsEvenHelp) {
     EXPECT_EQ(run.err, "tesk: " + home.path + "/.teskrc#2: bogus: Invalid option\n");
 }
 
+TEST(DefaultFiles, MinusFLoadsAtItsPlaceSoOnlyAnEarlierDebugTracesIt) {
+    TempDir dir;
+    const std::string conf = dir.write("c", "[g] x\nhost pc1 mac 00:11:22:33:44:01\n");
+    const Outcome before = run_tesk({"-ddd", "-f", conf, "-e"});
+    EXPECT_EQ(before.status, 0);
+    EXPECT_EQ(before.err, "[Parsing config: " + conf +
+                              "]\nGot: [g] x\n[Switching hostgroup to g]\n"
+                              "Got: host pc1\nGot: mac 00:11:22:33:44:01\n");
+    const Outcome two = run_tesk({"-dd", "-f", conf, "-e"});
+    EXPECT_EQ(two.err, "[Parsing config: " + conf +
+                           "]\nGot: [g] x\nGot: host pc1\nGot: mac 00:11:22:33:44:01\n");
+    const Outcome after = run_tesk({"-f", conf, "-ddd", "-e"});
+    EXPECT_EQ(after.status, 0);
+    EXPECT_EQ(after.err, "");
+    // A file that cannot be opened is passed over without a word.
+    const Outcome missing = run_tesk({"-f", dir.path + "/none", "-f", dir.path, "-e"});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.err, "");
+    EXPECT_EQ(missing.out, run_tesk({"-e"}).out);
+}
+
 TEST(DefaultDestination, TheLimitedBroadcastOnPort7) {
     if (!isolated()) GTEST_SKIP() << "needs a network namespace of its own to broadcast";
     Sink sink("0.0.0.0", 7);

@@ -181,6 +181,39 @@ TEST(Sending, GroupsWakeMembersInOrderWithDelaysBetween) {
     EXPECT_EQ(sink.collect().size(), 3u);
 }
 
+TEST(Sending, SecretsAndDelaysFromHostGatewayOrCommandLine) {
+    Sink sink;
+    TempDir dir;
+    const std::string conf =
+        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
+                           " secret 1.2.3.4 delay 300ms copies 2\n"
+                           "host own mac 00:00:00:00:00:01 via lan secret aa:bb:cc delay 1ms\n"
+                           "host plain mac 00:00:00:00:00:02 via lan\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string trailer;
+        long min_gap, max_gap;
+    } cases[] = {
+        {{"own"}, "\xaa\xbb\xcc", 0, 150},
+        {{"plain"}, "\x01\x02\x03\x04", 280, 10000},
+        {{"-s", "", "plain"}, "\x01\x02\x03\x04", 280, 10000},  // empty: the gateway's applies
+        {{"-s", "text", "-t", "2ms", "own"}, "text", 0, 150},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-f", conf};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args.back() + " " + c.trailer);
+        EXPECT_EQ(run_tesk(args).status, 0);
+        const auto got = sink.collect();
+        ASSERT_EQ(got.size(), 2u);
+        const std::string mac = args.back() == "own" ? "00:00:00:00:00:01" : "00:00:00:00:00:02";
+        EXPECT_EQ(got[0].bytes, magic_packet(mac, c.trailer));
+        EXPECT_EQ(got[1].bytes, got[0].bytes);
+        EXPECT_GE(gap_ms(got[0], got[1]), c.min_gap);
+        EXPECT_LE(gap_ms(got[0], got[1]), c.max_gap);
+    }
+}
+
 TEST(Sending, AFailingMemberStopsItsGroupButNotTheNextName) {
     Sink sink;
     TempDir dir;
