@@ -29,8 +29,10 @@ Sink::Sink(const std::string& address, std::uint16_t wanted) {
     fd = socket(six ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
     const int big = 4 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+#ifdef SO_TIMESTAMPNS
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+#endif
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&storage), length) < 0) {
         throw std::runtime_error("sink bind " + address + ": " + std::strerror(errno));
     }
@@ -58,6 +60,7 @@ std::vector<Datagram> Sink::collect(std::chrono::milliseconds quiet) {
         const ssize_t size = recvmsg(fd, &message, 0);
         if (size < 0) break;
         auto when = std::chrono::system_clock::now();
+#ifdef SCM_TIMESTAMPNS
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                 timespec stamp;
@@ -68,6 +71,7 @@ std::vector<Datagram> Sink::collect(std::chrono::milliseconds quiet) {
                         std::chrono::nanoseconds(stamp.tv_nsec)));
             }
         }
+#endif
         got.push_back({{buffer, buffer + size}, when});
     }
     return got;
