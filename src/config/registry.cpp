@@ -147,7 +147,13 @@ int host_set_via(Host* host, const char* name) {
 
 int mac_parse(const char* text, MacAddress& mac) {
     if (text == nullptr) return -1;
-    if (ether_lookup_name(text, mac) == 0 || ether_read_text(text, mac) == 0) return 0;
+    // The ethers lookup may leave its own errno (no /etc/ethers) even when the text then
+    // reads as an address; callers see the errno of what they asked for.
+    const int saved_errno = errno;
+    if (ether_lookup_name(text, mac) == 0 || ether_read_text(text, mac) == 0) {
+        errno = saved_errno;
+        return 0;
+    }
     errno = EINVAL;
     return -1;
 }

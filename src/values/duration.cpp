@@ -1,5 +1,6 @@
 #include "values/duration.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -70,7 +71,11 @@ bool duration_is_set(const Duration& duration) {
 int duration_parse(const char* text, Duration& duration) {
     float value = 0;
     int consumed = 0;
-    if (std::sscanf(text, "%f%n", &value, &consumed) < 1) return -1;
+    // A number beyond single precision makes sscanf set ERANGE; a refusal leaves errno alone.
+    const int saved_errno = errno;
+    const int read = std::sscanf(text, "%f%n", &value, &consumed);
+    errno = saved_errno;
+    if (read < 1) return -1;
     if (!std::isfinite(value)) return -1;
 
     const char* unit = text + consumed;

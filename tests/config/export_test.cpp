@@ -3,24 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "support/program.h"
+#include "support/samples.h"
 
 namespace {
-
-// The sample file of the configuration reader, with a count for the default gateway.
-const char* const kSample =
-    "; gateways come first: none may follow a section header\n"
-    "copies 2\n"
-    "gateway office address 192.168.10.255 port 9 delay 1s\n"
-    "gateway lab address 192.168.20.255 copies 3\n"
-    "host nas mac 00:11:22:33:44:55 via lab\n"
-    "host 00:11:22:33:44:66 name printer\n"
-    "[office]\n"
-    "delay 2s\n"
-    "host pc1 mac 00:11:22:33:44:77\n"
-    "host pc2 mac 00:11:22:33:44:88 copies 5\n"
-    "[night]\n"
-    "host pc1\n"
-    "host nas\n";
 
 const char* const kSamplePlain =
     "; tesk configuration\n"
@@ -111,8 +96,8 @@ std::string exported(const std::string& conf, std::vector<std::string> args = {}
 }
 
 TEST(Export, TheSampleInBothForms) {
-    EXPECT_EQ(exported(kSample), kSamplePlain);
-    EXPECT_EQ(exported(kSample, {"-v"}), kSampleVerbose);
+    EXPECT_EQ(exported(kSampleConfig), kSamplePlain);
+    EXPECT_EQ(exported(kSampleConfig, {"-v"}), kSampleVerbose);
 }
 
 TEST(Export, TheEmptyConfiguration) {
