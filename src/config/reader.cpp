@@ -201,10 +201,17 @@ int config_load(const char* path) {
     if (in == nullptr) return -1;
     std::string error;
     const int result = config_read(in, path, error);
+    // A file that opens but cannot be read (a directory) counts as one that cannot be opened.
+    const bool unreadable = std::ferror(in) != 0;
+    const int cause = errno;
     std::fclose(in);
     if (result < 0) {
         std::fputs(error.c_str(), stderr);
         std::exit(1);
+    }
+    if (unreadable) {
+        errno = cause;
+        return -1;
     }
     return 0;
 }

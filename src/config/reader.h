@@ -7,8 +7,8 @@
 
 // Reads the file at `path` into the registries. First resets the address and port of
 // the gateway "default" to 255.255.255.255 and 7, even when the file cannot be opened.
-// Returns 0 when the file was read to its end, -1 (errno from the open, nothing printed)
-// when it cannot be opened. A fault in the content ends the process with status 1 after
+// Returns 0 when the file was read to its end, -1 (errno from the open or the read, nothing
+// printed) when it cannot be opened or read. A fault in the content ends the process with status 1 after
 // one message on standard error.
 int config_load(const char* path);
 

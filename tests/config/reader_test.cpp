@@ -508,6 +508,14 @@ TEST_F(LoadTest, MissingFileResetsTheDefaultGateway) {
     EXPECT_EQ(gateway.copies, 3u);
 }
 
+TEST_F(LoadTest, ADirectoryIsPassedOverLikeAFileThatCannotBeOpened) {
+    errno = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(config_load(dir.path.c_str()), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(errno, EISDIR);
+}
+
 TEST_F(LoadTest, EveryFileResetsAddressAndPortOnly) {
     Gateway& gateway = *registry.default_gateway;
     const std::string first = dir.write("first.conf", "address 192.0.2.1\nport 9\ncopies 3\n");
