@@ -17,7 +17,7 @@ int set_count(std::uint32_t& field, const char* text) {
 
 int set_delay(Duration& field, const char* text) {
     if (text == nullptr) return -1;
-    return duration_parse(text, field);
+    return delay_parse(text, field);
 }
 
 int set_secret(Secret& field, const char* text) {

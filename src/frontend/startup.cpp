@@ -93,7 +93,7 @@ void build_listener() {
 void apply_host_delay() {
     if (!options.host_delay_override) return;
     Duration delay{};
-    if (duration_parse(options.host_delay_override->c_str(), delay) < 0) {
+    if (delay_parse(options.host_delay_override->c_str(), delay) < 0) {
         fail("-T " + *options.host_delay_override + ": Invalid value");
     }
     for (HostGroup& group : registry.hostgroups)

@@ -44,7 +44,7 @@ int plan_send(Host& host, SendPlan& plan) {
     plan.copies = static_cast<std::int32_t>(copies != 0 ? copies : 1);
 
     if (options.packet_delay_override &&
-        duration_parse(options.packet_delay_override->c_str(), host.delay) < 0) {
+        delay_parse(options.packet_delay_override->c_str(), host.delay) < 0) {
         errno = EINVAL;
         return -1;
     }

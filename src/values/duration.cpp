@@ -106,6 +106,15 @@ int duration_parse(const char* text, Duration& duration) {
     return static_cast<int>(duration.tv_sec);
 }
 
+int delay_parse(const char* text, Duration& delay) {
+    Duration parsed{};
+    const int result = duration_parse(text, parsed);
+    if (result < 0) return result;
+    if (parsed.tv_sec < 0 || parsed.tv_nsec < 0) return -1;
+    delay = parsed;
+    return result;
+}
+
 std::string duration_format(const Duration& duration) {
     const std::int64_t hours = duration.tv_sec / 3600;
     const std::int64_t below_hour = duration.tv_sec - 3600 * hours;

@@ -381,6 +381,8 @@ TEST_F(ReaderTest, BadLines) {
         {"delay nan\n", "1: nan: Invalid value for delay (rc=-1)\n"},
         {"delay 1e30ms\n", "1: 1e30ms: Invalid value for delay (rc=-1)\n"},
         {"delay -5\n", "1: -5: Invalid value for delay (rc=-5)\n"},
+        {"delay -0.5\n", "1: -0.5: Invalid value for delay (rc=-1)\n"},
+        {"host a delay -1us\n", "1: -1us: Invalid value for delay (rc=-1)\n"},
         {"[g]\ndelay -1.5m\n", "2: -1.5m: Invalid value for delay (rc=-90)\n"},
         {"host a delay -2h\n", "1: -2h: Invalid value for delay (rc=-7200)\n"},
         {"secret " + raw65 + "\n", "1: " + raw65 + ": Invalid value for secret (rc=-1)\n"},

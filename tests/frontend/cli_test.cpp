@@ -177,6 +177,10 @@ TEST(Failures, OverridesThatCannotBeRead) {
     const std::vector<Case> cases = {
         {{"-n", "-T", "abc", kMac}, 1, "tesk: -T abc: Invalid value\n"},
         {{"-n", "-T", "-2", kMac}, 1, "tesk: -T -2: Invalid value\n"},
+        {{"-n", "-T", "-0.5", kMac}, 1, "tesk: -T -0.5: Invalid value\n"},
+        {{"-n", "-t", "-0.5", kMac},
+         1,
+         std::string("tesk: ") + kMac + ": Sending WoL packet failed: Invalid argument\n"},
         {{"-e", "-T", "5sx"}, 1, "tesk: -T 5sx: Invalid value\n"},
         {{"-n", "-c", "x", kMac},
          1,

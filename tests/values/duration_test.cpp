@@ -122,6 +122,28 @@ TEST(DurationParse, RejectedTextsLeaveTheDurationUntouched) {
     }
 }
 
+TEST(DelayParse, NegativeTimesAreRefusedAndLeaveTheDelayUntouched) {
+    const struct {
+        const char* text;
+        int result;
+        long sec;
+        long nsec;
+    } cases[] = {
+        {"-0.5", -1, 7, 7},                           // whole seconds 0, yet negative
+        {"-1us", -1, 7, 7},        {"-5", -5, 7, 7},  // the whole seconds, as duration_parse gives
+                                                      // them
+        {"-1.5m", -90, 7, 7},      {"abc", -1, 7, 7},      {"-0", 0, 0, 0},  // zero is not negative
+        {"0.25", 0, 0, 250000000}, {"2ms", 0, 0, 2000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Duration delay{7, 7};
+        EXPECT_EQ(delay_parse(c.text, delay), c.result);
+        EXPECT_EQ(delay.tv_sec, c.sec);
+        EXPECT_EQ(delay.tv_nsec, c.nsec);
+    }
+}
+
 TEST(DurationFormat, Forms) {
     struct Case {
         std::int64_t sec;
