@@ -20,6 +20,9 @@ const std::string* name_of(const HostGroup& group) {
 }
 
 template <typename Record>
+using Entry = typename NameIndex<Record>::Entry;
+
+template <typename Record>
 Record* find_named(const NameIndex<Record>& index, const char* name) {
     if (name == nullptr) return nullptr;
     const auto found = index.entries.find(name);
@@ -33,7 +36,7 @@ Record* find_named(const NameIndex<Record>& index, const char* name) {
 // A new record, the last in creation order, so it is first only for a name no other bears.
 template <typename Record>
 void index_added(NameIndex<Record>& index, Record& record) {
-    auto [entry, fresh] = index.entries.try_emplace(*name_of(record), &record, 0);
+    const auto entry = index.entries.try_emplace(*name_of(record), Entry<Record>{&record, 0}).first;
     ++entry->second.count;
 }
 
@@ -58,7 +61,7 @@ void rename(std::deque<Record>& records, NameIndex<Record>& index, Record& recor
             old_entry->second.first = first_named(records, *old_name);
         }
     }
-    auto [entry, fresh] = index.entries.try_emplace(new_name, &record, 0);
+    const auto entry = index.entries.try_emplace(new_name, Entry<Record>{&record, 0}).first;
     if (++entry->second.count > 1 && entry->second.first != &record) {
         entry->second.first = first_named(records, new_name);
     }
