@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -33,6 +34,17 @@ constexpr const char* kListenAddress = "0.0.0.0";
 constexpr const char* kListenPort = "10007";
 constexpr const char* kStdinPrompt =
     "[Enter hosts or groups to send WoL packet to, end with EOF]\n";
+
+// A standard stream that the caller left closed is opened on /dev/null, so that no socket
+// takes its number: reading names would then read the socket, and detaching would put
+// /dev/null in its place.
+void open_standard_streams() {
+    for (int stream = 0; stream <= 2; ++stream) {
+        if (fcntl(stream, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) != stream) {
+            std::exit(1);
+        }
+    }
+}
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", options.program_name.c_str(), message.c_str());
@@ -147,6 +159,7 @@ void resolve_gateways() {
 }
 
 int tesk_main(int argc, char** argv) {
+    open_standard_streams();
     if (argc > 0) options.program_name = argv[0];
     if (startup_records() < 0) fail("Internal error #1458934");
     load_default_files();
@@ -162,6 +175,10 @@ int tesk_main(int argc, char** argv) {
 
     if (options.export_config != 0) {
         config_export();
+        // The export is often kept in a file: one cut short by a full disk is an error.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            fail(std::string("stdout: ") + std::strerror(errno));
+        }
         return 0;
     }
     if (listener != nullptr) {
