@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <net/if.h>
-#include <sys/socket.h>
+// FreeBSD's ethers header wants the system types declared before it.
 #include <sys/types.h>
+
 #if defined(__FreeBSD__)
 #include <net/ethernet.h>
 #else
