@@ -2,8 +2,9 @@
 // gives the length of the listener's secret (0 to 64), the bytes after it that
 // secret, and the rest is the datagram. The verdict is compared with the layout:
 // six bytes 0xFF, sixteen equal MAC copies, then exactly the listener's secret (no
-// trailer at all when the listener has none). A packet built by packet_fill for the same MAC and secret is
-// accepted, and one with any single byte changed is refused for the right reason.
+// trailer at all when the listener has none). A packet built by packet_fill for the
+// same MAC and secret is accepted, and one with any single byte changed is refused for
+// the right reason.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
