@@ -5,7 +5,9 @@
 
 #include "values/text.h"
 
-Registry registry;
+// Never destroyed: the records live until the process exits, and releasing a hundred
+// thousand of them at exit would only cost time.
+Registry& registry = *new Registry;
 
 namespace {
 
@@ -130,9 +132,6 @@ Host* host_get(const char* name, bool derive_mac) {
 int hostgroup_add(HostGroup* group, Host* host) {
     if (group == nullptr || host == nullptr) return -1;
     if (!group->member_set.insert(host).second) return static_cast<int>(group->count());
-    if (group->count() == group->capacity()) {
-        group->members.reserve(group->capacity() + HostGroup::kGrowth);
-    }
     group->members.push_back(host);
     return static_cast<int>(group->count());
 }

@@ -56,7 +56,11 @@ struct HostGroup {
     std::unordered_set<const Host*> member_set;  // the same hosts, for the membership check
 
     std::size_t count() const { return members.size(); }
-    std::size_t capacity() const { return members.capacity(); }
+    // Slots in steps of 64, as many as the members need. The array itself grows
+    // geometrically, so that adding a member stays constant-time in a group of any size.
+    std::size_t capacity() const {
+        return count() == 0 ? kGrowth : (count() + kGrowth - 1) / kGrowth * kGrowth;
+    }
 };
 
 using AddrinfoList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
@@ -87,7 +91,7 @@ struct Registry {
     NameIndex<HostGroup> hostgroup_names;
 };
 
-extern Registry registry;
+extern Registry& registry;
 
 // Lookups: the first record in creation order with that name; null with errno ENXIO when
 // none matches, null with errno untouched for a null name. Nameless gateways never match.

@@ -64,6 +64,7 @@ bool progress_shown() {
 }
 
 void report(const Host& host, const Secret& secret, std::span<const std::uint8_t> packet) {
+    if (options.debug == 0 && !progress_shown()) return;  // nothing to say, nothing allocated
     const std::string mac = mac_text(host.mac);
     if (options.debug != 0) {
         std::fprintf(stderr, "[%s (%s)", host.name.c_str(), mac.c_str());
