@@ -81,8 +81,7 @@ struct DaemonFixture : ::testing::Test {
     std::size_t seen = 0;  // how much of its trace the test has looked at
 
     void start(const std::string& hosts, std::vector<std::string> extra = {}) {
-        const std::string conf =
-            dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() + "\n" + hosts);
+        const std::string conf = dir.write("c", gateway_to(sink) + "\n" + hosts);
         std::vector<std::string> args = {"-D", "-F", "-d", "-A", "127.0.0.1",
                                          "-P", port, "-f", conf};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -250,7 +249,7 @@ TEST(Daemon, TwoListeningSocketsAreServedOncePerPassInOrder) {
     TempDir dir;
     const std::string port = free_port();
     const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
+        dir.write("c", gateway_to(sink) +
                            "\nhost slow mac 00:00:00:00:00:01 via lan copies 2 delay 400ms\n"
                            "host fast mac 00:00:00:00:00:02 via lan\n");
     Background daemon({"-D", "-F", "-d", "-A", "both", "-P", port, "-f", conf});
@@ -310,8 +309,7 @@ TEST(Detach, TheStarterEndsAtOnceWhileTheDaemonServes) {
     TempDir dir;
     const std::string port = free_port();
     const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
-                           "\nhost pc1 mac 00:11:22:33:44:01 via lan\n");
+        dir.write("c", gateway_to(sink) + "\nhost pc1 mac 00:11:22:33:44:01 via lan\n");
     Background starter({"-D", "-v", "-d", "-A", "127.0.0.1", "-P", port, "-f", conf});
     EXPECT_EQ(starter.wait(5), 0);
     // The banner was buffered before the fork and is written once.
@@ -386,8 +384,7 @@ TEST(SystemLog, RelaysAndTheirFailuresAreLoggedAsTheDaemon) {
     TempDir dir;
     const std::string port = free_port();
     const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
-                           "\nhost pc1 mac 00:11:22:33:44:01 via lan\nhost blank\n");
+        dir.write("c", gateway_to(sink) + "\nhost pc1 mac 00:11:22:33:44:01 via lan\nhost blank\n");
     Background daemon({"-D", "-F", "-d", "-A", "127.0.0.1", "-P", port, "-f", conf});
     ASSERT_TRUE(daemon.wait_for_err(kWaiting));
     send_to("127.0.0.1", port, magic_packet("00:11:22:33:44:01"));

@@ -25,9 +25,8 @@ long gap_ms(const Datagram& a, const Datagram& b) {
 TEST(Sending, TheSampleTracesByteForByte) {
     Sink sink;
     TempDir dir;
-    const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
-                           "\nhost pc1 mac 00:11:22:33:44:55 via lan copies 2 delay 1s\n");
+    const std::string conf = dir.write(
+        "c", gateway_to(sink) + "\nhost pc1 mac 00:11:22:33:44:55 via lan copies 2 delay 1s\n");
     const Outcome debug = run_tesk({"-d", "-f", conf, "pc1"});
     EXPECT_EQ(debug.status, 0);
     EXPECT_EQ(debug.out, "");
@@ -131,11 +130,10 @@ TEST(Sending, CopiesAndDelaysRestartForEveryTarget) {
 TEST(Sending, CopyCountSources) {
     Sink sink;
     TempDir dir;
-    const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
-                           " copies 2\nhost a mac 00:00:00:00:00:0a via lan\n"
-                           "host b mac 00:00:00:00:00:0b via lan copies 3\n"
-                           "host c mac 00:00:00:00:00:0c\n");
+    const std::string conf = dir.write("c", gateway_to(sink) +
+                                                " copies 2\nhost a mac 00:00:00:00:00:0a via lan\n"
+                                                "host b mac 00:00:00:00:00:0b via lan copies 3\n"
+                                                "host c mac 00:00:00:00:00:0c\n");
     const struct {
         std::vector<std::string> args;
         std::size_t sent;
@@ -161,7 +159,7 @@ TEST(Sending, GroupsWakeMembersInOrderWithDelaysBetween) {
     Sink sink;
     TempDir dir;
     const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
+        dir.write("c", gateway_to(sink) +
                            "\n[night]\ndelay 250ms\nhost b mac 00:00:00:00:00:0b\nhost a mac "
                            "00:00:00:00:00:0a\nhost c mac 00:00:00:00:00:0c\n");
     const Outcome run = run_tesk({"-f", conf, "-g", "lan", "night"});
@@ -185,7 +183,7 @@ TEST(Sending, SecretsAndDelaysFromHostGatewayOrCommandLine) {
     Sink sink;
     TempDir dir;
     const std::string conf =
-        dir.write("c", "gateway lan address 127.0.0.1 port " + sink.port_text() +
+        dir.write("c", gateway_to(sink) +
                            " secret 1.2.3.4 delay 300ms copies 2\n"
                            "host own mac 00:00:00:00:00:01 via lan secret aa:bb:cc delay 1ms\n"
                            "host plain mac 00:00:00:00:00:02 via lan\n");
@@ -233,8 +231,7 @@ TEST(Sending, GatewayOverrideAndNamesOfGateways) {
     TempDir dir;
     const std::string conf = dir.write(
         "c",
-        "gateway lan address 127.0.0.1 port " + lan.port_text() +
-            "\ngateway lab address 127.0.0.1 port " + lab.port_text() +
+        gateway_to(lan) + "\n" + gateway_to(lab, "lab") +
             "\nhost pc1 mac 00:00:00:00:00:01 via lan\nhost pc2 mac 00:00:00:00:00:02 via lab\n");
     // A gateway's name wakes the hosts linked to it.
     EXPECT_EQ(run_tesk({"-f", conf, "lab"}).status, 0);

@@ -27,5 +27,10 @@ struct Sink {
     std::uint16_t port = 0;
 };
 
+// A configuration line for a gateway `name` that sends to the sink (no line end).
+inline std::string gateway_to(const Sink& sink, const std::string& name = "lan") {
+    return "gateway " + name + " address 127.0.0.1 port " + sink.port_text();
+}
+
 // The magic packet the program should send for `mac` ("00:11:22:33:44:55") and `secret` bytes.
 std::vector<std::uint8_t> magic_packet(const std::string& mac, const std::string& secret = "");
