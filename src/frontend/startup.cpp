@@ -92,7 +92,8 @@ void load_default_files() {
     if (user_config) (void)config_load(user_config->c_str());
 }
 
-void build_listener() {
+// The daemon's nameless gateway, the last of all.
+Gateway* build_listener() {
     Gateway* listener = gateway_get(nullptr);
     listener->address = options.listen_address.value_or(kListenAddress);
     listener->port = options.listen_port.value_or(kListenPort);
@@ -100,6 +101,7 @@ void build_listener() {
         secret_parse(options.listen_secret->c_str(), listener->secret) < 0) {
         fail("-S " + *options.listen_secret + ": Invalid value");
     }
+    return listener;
 }
 
 // -T replaces the delay between members of every group.
@@ -166,11 +168,7 @@ int tesk_main(int argc, char** argv) {
     load_default_files();
     const int first_name = parse_command_line(argc, argv);
     if (options.verbose != 0) print_version(stdout);
-    Gateway* listener = nullptr;
-    if (options.daemon_mode != 0) {
-        build_listener();
-        listener = &registry.gateways.back();
-    }
+    Gateway* const listener = options.daemon_mode != 0 ? build_listener() : nullptr;
     resolve_gateways();
     apply_host_delay();
 

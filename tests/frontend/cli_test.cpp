@@ -302,9 +302,8 @@ TEST(DefaultFiles, HomeFileIsReadAndAMissingHomeIsPassedOver) {
     home.write(".teskrc", "host pc1 mac 00:11:22:33:44:0a\n");
     RunSpec with_home;
     with_home.home = home.path;
-    EXPECT_EQ(run_tesk({"-e"}, with_home).out.find("host pc1 mac 00:11:22:33:44:0a\n") !=
-                  std::string::npos,
-              true);
+    EXPECT_NE(run_tesk({"-e"}, with_home).out.find("host pc1 mac 00:11:22:33:44:0a\n"),
+              std::string::npos);
 
     RunSpec without_home;
     without_home.home = "";
