@@ -1,5 +1,6 @@
 #include "config/registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -69,6 +70,37 @@ void rename(std::deque<Record>& records, NameIndex<Record>& index, Record& recor
     }
 }
 
+constexpr std::size_t kFewestMemberSlots = 16;
+
+// Where `host` is in `set`, or the free slot where it goes. Neighbouring records take
+// neighbouring slots; each stretch of 64 moves to a place of its own, since longer runs of
+// taken slots would overlap, and a probe that lands in one walks to its end.
+std::size_t member_slot(const MemberSet& set, const Host* host) {
+    const std::size_t mask = set.slots.size() - 1;
+    const std::uintptr_t place = reinterpret_cast<std::uintptr_t>(host) / sizeof(Host);
+    const std::uintptr_t stretch = place >> 6;
+    std::size_t slot = (place + stretch * 0x9e3779b97f4a7c15u) & mask;
+    while (set.slots[slot] != nullptr && set.slots[slot] != host)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+// Adds `host` unless it is there already; true when it was added.
+bool member_set_insert(MemberSet& set, const Host* host) {
+    if (2 * (set.size + 1) > set.slots.size()) {
+        std::vector<const Host*> old(std::max(kFewestMemberSlots, 2 * set.slots.size()));
+        old.swap(set.slots);
+        for (const Host* member : old) {
+            if (member != nullptr) set.slots[member_slot(set, member)] = member;
+        }
+    }
+    const std::size_t slot = member_slot(set, host);
+    if (set.slots[slot] == host) return false;
+    set.slots[slot] = host;
+    ++set.size;
+    return true;
+}
+
 }  // namespace
 
 Gateway* gateway_find(const char* name) {
@@ -119,20 +151,27 @@ Gateway* gateway_get(const char* name) {
     return &gateway;
 }
 
+void host_index_reserve(std::size_t more) {
+    registry.host_names.entries.reserve(registry.host_names.entries.size() + more);
+}
+
 Host* host_get(const char* name, bool derive_mac) {
     if (name == nullptr) return nullptr;
-    if (Host* found = host_find(name)) return found;
+    // One probe of the index finds the host or makes the entry of a new one: a hundred
+    // thousand hosts of a configuration file all take this path.
+    const auto [entry, created] = registry.host_names.entries.try_emplace(name, Entry<Host>{});
+    if (!created) return entry->second.first;
+    errno = ENXIO;
     Host& host = registry.hosts.emplace_back();
     host.name = name;
-    index_added(registry.host_names, host);
+    entry->second = Entry<Host>{&host, 1};
     if (derive_mac) (void)mac_parse(name, host.mac);
     return &host;
 }
 
 int hostgroup_add(HostGroup* group, Host* host) {
     if (group == nullptr || host == nullptr) return -1;
-    if (!group->member_set.insert(host).second) return static_cast<int>(group->count());
-    group->members.push_back(host);
+    if (member_set_insert(group->member_set, host)) group->members.push_back(host);
     return static_cast<int>(group->count());
 }
 

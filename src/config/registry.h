@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include <netdb.h>
@@ -46,6 +45,15 @@ struct Host {
     Secret secret{};
 };
 
+// The members of a group by their addresses, for the membership check: open addressing in
+// a table of a power of two slots, at most half full. Hosts made one after the other lie
+// side by side in memory, and so do their slots, in stretches of 64 spread over the table:
+// a file's hosts join a group, and are checked, with the table read mostly in order.
+struct MemberSet {
+    std::vector<const Host*> slots;  // null: free
+    std::size_t size = 0;
+};
+
 // An ordered set of hosts woken together.
 struct HostGroup {
     static constexpr std::size_t kGrowth = 64;
@@ -53,7 +61,7 @@ struct HostGroup {
     std::string name;
     Duration delay{};            // between one member and the next
     std::vector<Host*> members;  // in joining order, each host once; room grows by 64
-    std::unordered_set<const Host*> member_set;  // the same hosts, for the membership check
+    MemberSet member_set;        // the same hosts
 
     std::size_t count() const { return members.size(); }
     // Slots in steps of 64, as many as the members need. The array itself grows
@@ -98,6 +106,10 @@ extern Registry& registry;
 Gateway* gateway_find(const char* name);
 Host* host_find(const char* name);
 HostGroup* hostgroup_find(const char* name);
+
+// Makes room in the host index for `more` names beyond those it holds, so that reading a
+// large file does not rebuild it over and over as it grows.
+void host_index_reserve(std::size_t more);
 
 // Find or create. A new named gateway takes its name as its address and brings a
 // host group of the same name; a null name makes a new nameless gateway on every call.
