@@ -4,6 +4,7 @@
 // moved or released before the process exits, so references to them stay valid.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>

@@ -1,5 +1,6 @@
 #include "daemon/daemon.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdarg>

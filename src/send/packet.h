@@ -3,6 +3,7 @@
 // received ones against the same layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
