@@ -1,7 +1,8 @@
 # Installation of everything but the program itself, which src/CMakeLists.txt
 # installs to bin: the manuals, the sample configuration (and the system
 # configuration made from it when there is none), the daemon's rc.d script or
-# systemd unit, and the shell completions; then the Debian package of CPack.
+# systemd unit with the sysusers.d file of its user, and the shell
+# completions; then the Debian package of CPack.
 
 include(GNUInstallDirs)
 
@@ -20,6 +21,14 @@ option(TESK_INSTALL_SYSTEMD "Install the systemd unit of the daemon" ${tesk_on_l
 set(TESK_RCDDIR "etc/rc.d" CACHE STRING "Directory of the rc.d script, below the prefix")
 set(TESK_SYSTEMDUNITDIR "lib/systemd/system" CACHE STRING
   "Directory of the systemd unit, below the prefix")
+set(TESK_SYSUSERSDIR "lib/sysusers.d" CACHE STRING
+  "Directory of the sysusers.d file of the daemon's user, below the prefix")
+
+# The system user that the systemd unit runs the daemon as, as the sysusers.d
+# file declares it and the Debian package's postinst makes it.
+set(tesk_user_comment "tesk Wake-on-LAN proxy daemon")
+set(tesk_user_home "/nonexistent")
+set(tesk_user_shell "/usr/sbin/nologin")
 
 set(TESK_BINDIR "${CMAKE_INSTALL_FULL_BINDIR}")
 set(tesk_examples_dir "${CMAKE_INSTALL_DATAROOTDIR}/examples/tesk")
@@ -81,6 +90,8 @@ configure_file("${PROJECT_SOURCE_DIR}/packaging/freebsd/tesk.in" "${tesk_packagi
   @ONLY)
 configure_file("${PROJECT_SOURCE_DIR}/packaging/systemd/tesk.service.in"
   "${tesk_packaging_dir}/systemd/tesk.service" @ONLY)
+configure_file("${PROJECT_SOURCE_DIR}/packaging/systemd/tesk.sysusers.in"
+  "${tesk_packaging_dir}/systemd/tesk.sysusers" @ONLY)
 
 # An existing system configuration is never replaced: the install script
 # copies the sample only where there is none. The Debian package leaves this to
@@ -111,6 +122,8 @@ if(TESK_INSTALL_RCD)
 endif()
 if(TESK_INSTALL_SYSTEMD)
   install(FILES "${tesk_packaging_dir}/systemd/tesk.service" DESTINATION "${TESK_SYSTEMDUNITDIR}")
+  install(FILES "${tesk_packaging_dir}/systemd/tesk.sysusers" DESTINATION "${TESK_SYSUSERSDIR}"
+    RENAME tesk.conf)
 endif()
 
 # What the packaging tests look for: the installed files, below the prefix.
@@ -125,7 +138,7 @@ if(TESK_INSTALL_RCD)
   list(APPEND tesk_installed "${TESK_RCDDIR}/tesk")
 endif()
 if(TESK_INSTALL_SYSTEMD)
-  list(APPEND tesk_installed "${TESK_SYSTEMDUNITDIR}/tesk.service")
+  list(APPEND tesk_installed "${TESK_SYSTEMDUNITDIR}/tesk.service" "${TESK_SYSUSERSDIR}/tesk.conf")
 endif()
 if(tesk_sysconf_below_prefix)
   list(APPEND tesk_installed "${tesk_sysconf_destination}/tesk.conf")
@@ -135,7 +148,8 @@ if(NOT TESK_INSTALL_RCD)
   list(APPEND tesk_not_installed "${TESK_RCDDIR}/tesk")
 endif()
 if(NOT TESK_INSTALL_SYSTEMD)
-  list(APPEND tesk_not_installed "${TESK_SYSTEMDUNITDIR}/tesk.service")
+  list(APPEND tesk_not_installed "${TESK_SYSTEMDUNITDIR}/tesk.service"
+    "${TESK_SYSUSERSDIR}/tesk.conf")
 endif()
 list(JOIN tesk_installed " " tesk_installed_words)
 list(JOIN tesk_not_installed " " tesk_not_installed_words)
@@ -149,11 +163,13 @@ not_installed='${tesk_not_installed_words}'
 rcd_script='${tesk_packaging_dir}/freebsd/tesk'
 systemd_unit='${tesk_packaging_dir}/systemd/tesk.service'
 systemd_unit_destination='${TESK_SYSTEMDUNITDIR}/tesk.service'
+sysusers_file='${tesk_packaging_dir}/systemd/tesk.sysusers'
 manuals='${CMAKE_BINARY_DIR}/man'
 ")
 
 # The Debian package: the same files below the same prefix. Its postinst makes
-# the system configuration from the sample when there is none; purging removes it.
+# the daemon's user and the system configuration from the sample when there is
+# none; purging removes the configuration.
 set(CPACK_PACKAGE_NAME "tesk")
 set(CPACK_PACKAGE_VENDOR "The tesk developers")
 set(CPACK_PACKAGE_CONTACT "The tesk developers")
@@ -180,18 +196,35 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENTS_ALL Unspecified)
 
 set(tesk_example_path "${CMAKE_INSTALL_PREFIX}/${tesk_examples_dir}/tesk.conf.sample")
+set(tesk_sysusers_path "${CMAKE_INSTALL_PREFIX}/${TESK_SYSUSERSDIR}/tesk.conf")
 file(CONFIGURE OUTPUT "${tesk_packaging_dir}/debian/postinst" @ONLY CONTENT [=[
 #!/bin/sh
 set -e
-if [ "$1" = configure ] && [ ! -e "@TESK_SYSCONFDIR@/tesk.conf" ]; then
-	mkdir -p "@TESK_SYSCONFDIR@"
-	cp "@tesk_example_path@" "@TESK_SYSCONFDIR@/tesk.conf"
+if [ "$1" = configure ]; then
+	# The daemon's system user: as its sysusers.d file declares it, else the same
+	# with the tools of the passwd package.
+	if ! getent passwd tesk >/dev/null; then
+		if [ -f "@tesk_sysusers_path@" ] && command -v systemd-sysusers >/dev/null 2>&1; then
+			systemd-sysusers "@tesk_sysusers_path@"
+		else
+			getent group tesk >/dev/null || groupadd --system tesk
+			useradd --system --gid tesk --no-create-home --home-dir "@tesk_user_home@" \
+				--shell "@tesk_user_shell@" --comment "@tesk_user_comment@" tesk
+		fi
+	fi
+	# Readable by the daemon's user whatever the umask.
+	if [ ! -e "@TESK_SYSCONFDIR@/tesk.conf" ]; then
+		mkdir -p "@TESK_SYSCONFDIR@"
+		install -m 0644 "@tesk_example_path@" "@TESK_SYSCONFDIR@/tesk.conf"
+	fi
 fi
 if [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
 	systemctl daemon-reload >/dev/null 2>&1 || true
 fi
 exit 0
 ]=])
+# The system user tesk stays after removal and purge, as Debian's policy
+# advises: files that it owns may remain, and must not pass to a later user.
 file(CONFIGURE OUTPUT "${tesk_packaging_dir}/debian/postrm" @ONLY CONTENT [=[
 #!/bin/sh
 set -e

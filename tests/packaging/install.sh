@@ -1,7 +1,8 @@
 # cmake --install into a temporary prefix, and with DESTDIR: every file where
 # it belongs and nothing else, the installed program runs, the installed
-# manuals render and name the installed paths, and an existing system
-# configuration is never replaced.
+# manuals render and name the installed paths, the system configuration is
+# readable by every user (the daemon's among them) whatever the umask, and an
+# existing one is never replaced.
 . "$(dirname "$0")/lib.sh"
 
 command -v cmake >/dev/null 2>&1 || skip "cmake is not in PATH"
@@ -24,7 +25,7 @@ esac
 install_into_prefix() {
 	DESTDIR=$outside cmake --install "$build_dir" --prefix "$root" >"$scratch/install.log" 2>&1
 }
-install_into_prefix || {
+(umask 077 && install_into_prefix) || {
 	cat "$scratch/install.log" >&2
 	fail "cmake --install --prefix failed"
 	finish
@@ -49,6 +50,9 @@ check_same "$files/bin/tesk -h" "$scratch/usage.expected" "$scratch/usage.out"
 
 # The system configuration starts as the sample, and stays as the user made it.
 check_same "the installed system configuration" "$source_dir/packaging/tesk.conf.sample" "$config"
+for file in "$config" "$files/share/examples/tesk/tesk.conf.sample"; do
+	[ "$(stat -c %a "$file")" = 644 ] || fail "$file was installed with mode $(stat -c %a "$file")"
+done
 printf 'gateway home address 198.51.100.255\n' >"$config"
 cp "$config" "$scratch/config.kept"
 install_into_prefix || fail "a second install failed"

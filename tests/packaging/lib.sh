@@ -19,6 +19,17 @@ if [ ! -f "$build_dir/packaging/layout.sh" ]; then
 fi
 . "$build_dir/packaging/layout.sh"
 
+# A script that sets private_network before it sources this file runs, when it
+# can (as root), in a network namespace of its own with loopback only: the
+# daemons that it starts meet no other process's ports, and may take any port.
+if [ -n "${private_network:-}" ] && [ -z "${TESK_PRIVATE_NETWORK:-}" ] &&
+	[ "$(id -u)" -eq 0 ] && unshare --net true 2>/dev/null; then
+	TESK_PRIVATE_NETWORK=1 exec unshare --net sh "$0" "$@"
+fi
+if [ -n "${TESK_PRIVATE_NETWORK:-}" ]; then
+	ip link set lo up || exit 1
+fi
+
 failures=0
 
 fail() {
@@ -121,12 +132,16 @@ usage_options() {
 # check_foreground_daemon WHAT ARGUMENT...: the program run with the daemon's
 # arguments (which must listen on 127.0.0.1, port $daemon_port, and read
 # $daemon_config) stays in the foreground and relays a magic packet sent to it.
+# The scratch directory can be passed through, so that the daemon may run as
+# another user; the configuration is readable by every user.
 daemon_port=$((20000 + $$ % 20000))
 daemon_config=$scratch/daemon.conf
 cat >"$daemon_config" <<CONF
 gateway sink address 127.0.0.1 port $((daemon_port + 1))
 host pc1 mac 00:00:5e:00:53:01 via sink
 CONF
+chmod 0711 "$scratch"
+chmod 0644 "$daemon_config"
 check_foreground_daemon() {
 	what=$1
 	shift
@@ -168,4 +183,14 @@ check_foreground_daemon() {
 		sort -u "$scratch/daemon.out" >"$scratch/daemon.lines"
 		check_same "$what: the daemon's output" "$scratch/daemon.expected" "$scratch/daemon.lines"
 	fi
+}
+
+# The account of the daemon's system user, with its uid as U and its gid as G:
+# what the sysusers.d file declares and what the Debian package makes.
+daemon_account='tesk:x:U:G:tesk Wake-on-LAN proxy daemon:/nonexistent:/usr/sbin/nologin'
+
+# account_shape: the passwd lines of standard input with the uid and gid of a
+# system account (1 to 999) as U and G.
+account_shape() {
+	awk -F: -v OFS=: '$3 > 0 && $3 < 1000 && $4 > 0 && $4 < 1000 { $3 = "U"; $4 = "G" } { print }'
 }
