@@ -69,8 +69,10 @@ set(tesk_manual_paths
   "/usr/local/etc/tesk.conf" "${TESK_SYSCONFDIR}/tesk.conf"
   "/usr/local/share/examples/tesk" "${CMAKE_INSTALL_PREFIX}/${tesk_examples_dir}"
   "/usr/local/etc/rc.d/tesk" "${CMAKE_INSTALL_PREFIX}/${TESK_RCDDIR}/tesk"
+  "/usr/local/etc/tesk.env" "${TESK_SYSCONFDIR}/tesk.env"
   "/usr/local/lib/systemd/system/tesk.service"
   "${CMAKE_INSTALL_PREFIX}/${TESK_SYSTEMDUNITDIR}/tesk.service"
+  "/usr/local/lib/sysusers.d/tesk.conf" "${CMAKE_INSTALL_PREFIX}/${TESK_SYSUSERSDIR}/tesk.conf"
   "/usr/local/share/bash-completion/completions/tesk"
   "${CMAKE_INSTALL_PREFIX}/${tesk_bash_dir}/tesk"
   "/usr/local/share/zsh/site-functions/_tesk" "${CMAKE_INSTALL_PREFIX}/${tesk_zsh_dir}/_tesk")
@@ -151,6 +153,8 @@ if(NOT TESK_INSTALL_SYSTEMD)
   list(APPEND tesk_not_installed "${TESK_SYSTEMDUNITDIR}/tesk.service"
     "${TESK_SYSUSERSDIR}/tesk.conf")
 endif()
+# The unit's environment file is the operator's to write.
+list(APPEND tesk_not_installed "${tesk_sysconf_destination}/tesk.env")
 list(JOIN tesk_installed " " tesk_installed_words)
 list(JOIN tesk_not_installed " " tesk_not_installed_words)
 tesk_write_if_changed("${tesk_packaging_dir}/layout.sh" "\

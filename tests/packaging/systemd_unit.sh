@@ -1,9 +1,9 @@
 # The systemd unit passes systemd-analyze verify (its manuals included), its
-# sandbox keeps the exposure that systemd-analyze security gives it low, it
-# runs the daemon as the user that its sysusers.d file declares, and its
-# command line, run as that user with the unit's capabilities, keeps the
-# daemon in the foreground, binds a port below 1024 and reads a configuration
-# readable only by root and that group.
+# sandbox keeps the exposure that systemd-analyze security gives it low, also
+# with the firewall drop-in of tesk(1), it runs the daemon as the user that
+# its sysusers.d file declares, and its command line, run as that user with
+# the unit's capabilities, keeps the daemon in the foreground, binds a port
+# below 1024 and reads a configuration readable only by root and that group.
 private_network=1
 . "$(dirname "$0")/lib.sh"
 
@@ -48,6 +48,21 @@ if systemd-analyze security --help 2>/dev/null | grep -q -- '--offline'; then
 	security "the unit" "$scratch/unit/tesk.service"
 	[ "$(analysed User=/DynamicUser=)" = "Service runs under a static non-root user identity" ] ||
 		fail "systemd-analyze security finds of the unit's user: $(analysed User=/DynamicUser=)"
+
+	# The firewall drop-in that tesk(1) shows (the display that sets
+	# IPAddressDeny=), added to the unit.
+	manual_displays "$source_dir/man/tesk.1" | awk '$0 == "--" { if (shown) exit; display = ""; next }
+		{ display = display $0 "\n" }
+		/^IPAddressDeny=/ { shown = 1 }
+		END { if (shown) printf "%s", display }' >"$scratch/firewall"
+	[ "$(sed -n 1p "$scratch/firewall")" = "[Service]" ] ||
+		fail "tesk(1) shows no drop-in of a [Service] section with IPAddressDeny="
+	cat "$scratch/unit/tesk.service" "$scratch/firewall" >"$scratch/firewalled.service"
+	verify_unit "the unit with the drop-in of tesk(1)" "$scratch/firewalled.service"
+	security "the unit with the drop-in of tesk(1)" "$scratch/firewalled.service"
+	# "Non-localhost" entries: it allows some addresses, and no more.
+	[ "$(analysed IPAddressDeny=)" = "Service defines IP address allow list with non-localhost entries" ] ||
+		fail "systemd-analyze security finds of the drop-in of tesk(1): $(analysed IPAddressDeny=)"
 else
 	echo "skipped the exposure checks: systemd-analyze security has no --offline"
 fi
@@ -56,6 +71,12 @@ fi
 unit_setting() {
 	sed -n "s/^$1=//p" "$systemd_unit"
 }
+
+# The optional environment file that tesk(1) tells of, for flags with a secret.
+[ "$(unit_setting EnvironmentFile)" = "-$sysconfdir/tesk.env" ] ||
+	fail "the unit's EnvironmentFile= is '$(unit_setting EnvironmentFile)'"
+grep -q "^\.It Pa $sysconfdir/tesk.env\$" "$manuals/tesk.1" ||
+	fail "tesk(1) does not name $sysconfdir/tesk.env among its files"
 
 # The user of the unit is the one its sysusers.d file makes, made here in a
 # root directory of the test's own.
