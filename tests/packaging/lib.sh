@@ -129,6 +129,20 @@ usage_options() {
 	run_tesk "$1" -h | sed -n 's/^  -\(.\) *\(<\([a-z]*\)>\)\{0,1\} .*/\1 \3/p' | sed 's/ $//'
 }
 
+# stop_started PID: ends the process PID that this script started, if it still
+# runs, and reaps it. Status 0 when it still ran; else 1, with the status that
+# it ended with in ended_status.
+stop_started() {
+	if kill -0 "$1" 2>/dev/null; then
+		kill "$1"
+		wait "$1" 2>/dev/null
+		return 0
+	fi
+	wait "$1"
+	ended_status=$?
+	return 1
+}
+
 # check_foreground_daemon WHAT ARGUMENT...: the program run with the daemon's
 # arguments (which must listen on 127.0.0.1, port $daemon_port, and read
 # $daemon_config) stays in the foreground and relays a magic packet sent to it.
@@ -163,12 +177,8 @@ check_foreground_daemon() {
 		sleep 0.1
 		tries=$((tries + 1))
 	done
-	if kill -0 "$daemon" 2>/dev/null; then
-		kill "$daemon"
-		wait "$daemon" 2>/dev/null
-	else
-		wait "$daemon"
-		fail "$what: the daemon ended with status $? instead of staying in the foreground"
+	if ! stop_started "$daemon"; then
+		fail "$what: the daemon ended with status $ended_status instead of staying in the foreground"
 		cat "$scratch/daemon.err" >&2
 		# A daemon that detached goes on; its arguments name this test's file.
 		ps -ax -o pid= -o args= | grep -F -- "$daemon_config" | grep -v grep |

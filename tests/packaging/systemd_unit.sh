@@ -164,16 +164,12 @@ while kill -0 "$refused" 2>/dev/null && [ "$tries" -lt 50 ]; do
 	sleep 0.1
 	tries=$((tries + 1))
 done
-if kill -0 "$refused" 2>/dev/null; then
-	kill "$refused"
-	wait "$refused" 2>/dev/null
+if stop_started "$refused"; then
 	fail "without the unit's capabilities the daemon bound port $port"
 else
-	wait "$refused"
-	status=$?
 	printf '%s: daemon_run: Permission denied\n' "$tesk" >"$scratch/refused.expected"
 	check_same "the daemon without the unit's capabilities on port $port" \
 		"$scratch/refused.expected" "$scratch/refused.out"
-	[ "$status" -eq 1 ] || fail "the refused daemon ended with status $status"
+	[ "$ended_status" -eq 1 ] || fail "the refused daemon ended with status $ended_status"
 fi
 finish
