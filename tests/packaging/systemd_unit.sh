@@ -113,7 +113,7 @@ unit_arguments() {
 
 # setpriv's form of the unit's capability setting NAME: +net_bind_service,...
 unit_capabilities() {
-	unit_setting "$1" | tr 'A-Z' 'a-z' | tr ' ' '\n' | sed -n 's/^cap_/+/p' | paste -s -d, -
+	unit_setting "$1" | tr '[:upper:]' '[:lower:]' | tr ' ' '\n' | sed -n 's/^cap_/+/p' | paste -s -d, -
 }
 
 if [ -z "${TESK_PRIVATE_NETWORK:-}" ] || ! command -v setpriv >/dev/null 2>&1; then
