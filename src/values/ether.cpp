@@ -74,39 +74,30 @@ bool nss_module_loadable(std::string_view service) {
     return true;
 }
 
-// The whole of /etc/nsswitch.conf; absent when there is none. Nothing when it exists but
-// cannot be read, since glibc then knows more than we do.
-std::optional<std::optional<std::string>> read_nsswitch_conf() {
+// Reads /etc/nsswitch.conf into `text`, left absent when there is no such file. False when
+// it exists but cannot be read, since glibc then knows more than we do.
+bool read_nsswitch_conf(std::optional<std::string>& text) {
     std::FILE* file = std::fopen("/etc/nsswitch.conf", "re");
-    if (file == nullptr) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::optional<std::string>{};
-        return std::nullopt;
-    }
-    std::string text;
+    if (file == nullptr) return errno == ENOENT || errno == ENOTDIR;
+    text.emplace();
     char chunk[4096];
     std::size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
+        text->append(chunk, got);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) return std::nullopt;
-    return std::optional<std::string>{std::move(text)};
+    return !failed;
 }
 
 std::optional<EthersSnapshot> platform_snapshot() {
     if (!glibc_checked()) return std::nullopt;
-    const auto conf = read_nsswitch_conf();
-    if (!conf) return std::nullopt;
-    const std::optional<std::string_view> text =
-        *conf ? std::optional<std::string_view>(**conf) : std::nullopt;
-    if (!nsswitch_ethers_from_files(text, nss_module_loadable)) return std::nullopt;
+    std::optional<std::string> conf;
+    if (!read_nsswitch_conf(conf)) return std::nullopt;
+    if (!nsswitch_ethers_from_files(conf, nss_module_loadable)) return std::nullopt;
 
+    // No file: every lookup misses, as the call's would.
     std::FILE* file = std::fopen(kEthersPath, "re");
-    if (file == nullptr) {
-        EthersSnapshot none;
-        none.fold_case = true;
-        return none;
-    }
+    if (file == nullptr) return EthersSnapshot{};
     EthersSnapshot snapshot = ethers_read_glibc(file);
     std::fclose(file);
     // A configuration that glibc refuses (a malformed action on any line) leaves it no

@@ -3,6 +3,7 @@
 // service switch leaves the answers to the file.
 #include "values/ethers_snapshot.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
